@@ -13,11 +13,10 @@ struct CleanupGroup {
 
 const char* const TessamoorProducts[] = {"Brisolde", "Corvanth"};
 const char* const PellinorApis[] = {"1"};
-const char* const Services[] = {"tarnoxel", "tarn-ul",  "tarnulqe", "tarnwemk",
+const char* const Services[] = {"tarnoxel", "tarn-ul", "tarnulqe", "tarnwemk",
                                 "tarnwemr", "tarnhiv", "tarnzofa"};
 // tarnwemk and tarnwemr keep their event sources.
-const char* const SystemEventSources[] = {"tarnoxel", "tarn-ul", "tarnulqe", "tarnhiv",
-                                          "tarnzofa"};
+const char* const SystemEventSources[] = {"tarnoxel", "tarn-ul", "tarnulqe", "tarnhiv", "tarnzofa"};
 
 template <typename T, int N> constexpr int CountOf(T (&)[N]) {
     return N;

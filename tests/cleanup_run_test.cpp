@@ -102,7 +102,7 @@ const fake::MessageBoxCall& OnlyMessageBox() {
 }
 
 class CleanupRunTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake::Reset();
     }
@@ -165,7 +165,8 @@ TEST_F(CleanupRunTest, RemovesExactlyTheFifteenListedTreesInOrder) {
     for (const std::string& key : Neighbours) {
         EXPECT_TRUE(fake::KeyExists(key)) << key;
     }
-    for (const char* root : {Tessamoor, R"(SOFTWARE\Tessamoor\Pellinor)", Apis, Services, SystemLog}) {
+    for (const char* root :
+         {Tessamoor, R"(SOFTWARE\Tessamoor\Pellinor)", Apis, Services, SystemLog}) {
         EXPECT_TRUE(fake::KeyExists(root)) << root;
     }
 }
@@ -195,7 +196,7 @@ TEST_F(CleanupRunTest, NamesInAnotherCaseAreStillRemoved) {
 // passed over, and the run still counts as clean.
 struct PartialCase {
     const char* title;
-    Lines present; // listed keys put in the registry, with subtrees
+    Lines present;      // listed keys put in the registry, with subtrees
     bool withTessamoor; // whether SOFTWARE\Tessamoor exists at all
     int expectedEntries;
 };
@@ -337,11 +338,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ERROR_ACCESS_DENIED,
                     Listed,
                     {}},
-        FailureCase{"OneEntryRefusedAmongRemovableOnes",
-                    {Listed[5]},
-                    ERROR_ACCESS_DENIED,
-                    {Listed[5]},
-                    {}},
+        FailureCase{
+            "OneEntryRefusedAmongRemovableOnes", {Listed[5]}, ERROR_ACCESS_DENIED, {Listed[5]}, {}},
         FailureCase{"ProtectedSubkeyDeepInAnEntry",
                     {Listed[4] + R"(\Parameters\Wdf)"},
                     ERROR_ACCESS_DENIED,

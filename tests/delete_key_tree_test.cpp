@@ -14,7 +14,7 @@ namespace {
 
 // Every test removes trees beneath "SOFTWARE\Parent", through a handle the test owns.
 class DeleteKeyTreeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake::Reset();
         fake::AddKey(R"(SOFTWARE\Parent\Sibling)");
@@ -127,8 +127,7 @@ TEST_F(DeleteKeyTreeTest, TreeIsRemovedLeavesFirstAlwaysAtIndexZero) {
 
 // A subkey refuses to open mid-tree: what came before it is gone, it and its ancestors stay,
 // later siblings at every level are never touched, and the status comes back unchanged.
-class RefusedSubkeyTest : public DeleteKeyTreeTest,
-                          public ::testing::WithParamInterface<LONG> {};
+class RefusedSubkeyTest : public DeleteKeyTreeTest, public ::testing::WithParamInterface<LONG> {};
 
 TEST_P(RefusedSubkeyTest, StopsTheWholeRemovalAndReturnsTheRefusal) {
     AddKeys({R"(Top\A\A1)", R"(Top\B\B1)", R"(Top\B\B2\X)", R"(Top\B\B3)", R"(Top\C)"});
@@ -194,10 +193,14 @@ TEST_P(FailedEnumTest, EndsTheListingAndTriesTheDeletion) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FailedEnumTest,
     ::testing::Values(
-        FailedEnumCase{"EmptyKeyIsStillDeleted", {"Top"}, ERROR_ACCESS_DENIED, ERROR_SUCCESS, false},
+        FailedEnumCase{
+            "EmptyKeyIsStillDeleted", {"Top"}, ERROR_ACCESS_DENIED, ERROR_SUCCESS, false},
         // The registry refuses to delete a key that still has subkeys; nothing is lost.
-        FailedEnumCase{"KeyWithSubkeysStays", {R"(Top\A)", R"(Top\B)"}, ERROR_MORE_DATA,
-                       ERROR_ACCESS_DENIED, true}),
+        FailedEnumCase{"KeyWithSubkeysStays",
+                       {R"(Top\A)", R"(Top\B)"},
+                       ERROR_MORE_DATA,
+                       ERROR_ACCESS_DENIED,
+                       true}),
     [](const auto& info) { return std::string(info.param.title); });
 
 // A subkey that is listed but then cannot be found by its name leaves its parent in place. The
@@ -209,8 +212,9 @@ TEST_F(DeleteKeyTreeTest, VanishedSubkeyIsReportedAsAFailureNotAsAbsence) {
     EXPECT_EQ(DeleteKeyTree(parent, "Top"), ERROR_CANTOPEN);
 
     const Lines calls = fake::DescribeCalls();
-    EXPECT_NE(std::find(calls.begin(), calls.end(), R"(Open HKLM\SOFTWARE\Parent\Top\Mid : Gone -> 2)"),
-              calls.end());
+    EXPECT_NE(
+        std::find(calls.begin(), calls.end(), R"(Open HKLM\SOFTWARE\Parent\Top\Mid : Gone -> 2)"),
+        calls.end());
     EXPECT_EQ(NamesOf(Op::Delete), (Lines{"A"}));
     EXPECT_TRUE(Exists(R"(Top\Mid\Later)"));
     EXPECT_TRUE(Exists(R"(Top\Z)"));

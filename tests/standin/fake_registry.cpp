@@ -180,8 +180,8 @@ void AddKey(const std::string& path) {
             created->name = part;
             created->parent = node;
             auto& siblings = node->children;
-            siblings.insert(std::upper_bound(siblings.begin(), siblings.end(), created, ListsBefore),
-                            created);
+            siblings.insert(
+                std::upper_bound(siblings.begin(), siblings.end(), created, ListsBefore), created);
             child = created.get();
         }
         node = child;
@@ -270,8 +270,16 @@ using fake::Op;
 
 LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
     using namespace fake;
-    Call call{Op::Open, parent, HandlePath(parent), subKey ? subKey : "(null)", 0, options, access,
-              0, ERROR_SUCCESS, nullptr};
+    Call call{Op::Open,
+              parent,
+              HandlePath(parent),
+              subKey ? subKey : "(null)",
+              0,
+              options,
+              access,
+              0,
+              ERROR_SUCCESS,
+              nullptr};
     Node* start = NodeOf(parent);
     Node* node = nullptr;
     if (start == nullptr || result == nullptr) {
@@ -290,7 +298,7 @@ LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHK
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
                    LPSTR className, LPDWORD classNameLength, PFILETIME lastWriteTime) {
     using namespace fake;
-    Call call{Op::Enum, key, HandlePath(key), "", index, 0, 0, nameLength ? *nameLength : 0,
+    Call call{Op::Enum,      key,    HandlePath(key), "", index, 0, 0, nameLength ? *nameLength : 0,
               ERROR_SUCCESS, nullptr};
     Node* node = NodeOf(key);
     Node* child = nullptr;
@@ -329,7 +337,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
 
 LONG RegDeleteKeyA(HKEY parent, LPCSTR subKey) {
     using namespace fake;
-    Call call{Op::Delete, parent, HandlePath(parent), subKey ? subKey : "(null)", 0, 0, 0, 0,
+    Call call{Op::Delete,    parent, HandlePath(parent), subKey ? subKey : "(null)", 0, 0, 0, 0,
               ERROR_SUCCESS, nullptr};
     Node* start = NodeOf(parent);
     Node* node = nullptr;

@@ -1,0 +1,172 @@
+"""A throwaway Wine prefix for the end-to-end tests: importing registry fixtures, reading the
+registry back with Wine's own reg.exe, and running dunmarrow.exe with an optional relay trace."""
+import os
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = ROOT / "build"
+EXE_64 = BUILD / "windows-x64" / "dunmarrow.exe"
+EXE_32 = BUILD / "windows-x86" / "dunmarrow.exe"
+WINE_DIR = PREFIX = CHOICE = None
+
+
+def use(folder):
+    """Works in `folder`: the prefix, the fixtures written for it and its traces live there."""
+    global WINE_DIR, PREFIX, CHOICE
+    WINE_DIR = Path(folder)
+    PREFIX = WINE_DIR / "prefix"
+    CHOICE = WINE_DIR / "exe-under-test"
+
+
+use(BUILD / "wine")
+
+HKLM = "HKEY_LOCAL_MACHINE"
+# Relay only what the checks read: the program's registry calls, its message box and its exit.
+RELAY_INCLUDE = "RegOpenKeyExA;RegEnumKeyExA;RegDeleteKeyA;RegCloseKey;MessageBoxA;exit"
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine_env(display=None, debug="-all"):
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    env.update(WINEPREFIX=str(PREFIX), WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG=debug,
+               LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
+    if display:
+        env["DISPLAY"] = display
+    return env
+
+
+def wine(*args, timeout=120, check=True, env=None):
+    """Runs a Wine command. Its output goes to a file, not a pipe: Wine's background processes
+    inherit the handles and would keep a pipe open long after the command ended."""
+    log = WINE_DIR / "wine-command.log"
+    with open(log, "wb") as sink:
+        result = subprocess.run(["wine", *map(str, args)], env=env or wine_env(),
+                                stdin=subprocess.DEVNULL, stdout=sink, stderr=sink,
+                                timeout=timeout)
+    if check and result.returncode != 0:
+        raise RuntimeError(f"wine {' '.join(map(str, args))} exited {result.returncode}: "
+                           f"{log.read_text(errors='replace')[-2000:]}")
+    return result
+
+
+def create_prefix():
+    """Creates the prefix once for a test run and keeps its server up until stop_server()."""
+    stop_server(check=False)
+    shutil.rmtree(WINE_DIR, ignore_errors=True)
+    PREFIX.mkdir(parents=True)
+    # A persistent server spares every later Wine command its start-up.
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wine("wineboot", "-i", timeout=300)
+    wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+         "/d", RELAY_INCLUDE, "/f")
+    CHOICE.write_text(str(choose_exe()))
+
+
+def choose_exe():
+    """The 32-bit product where this Wine runs 32-bit code, otherwise the x86-64 build."""
+    probe = wine(r"C:\windows\syswow64\cmd.exe", "/c", "exit 7", check=False, timeout=60)
+    return EXE_32 if probe.returncode == 7 else EXE_64
+
+
+def exe_under_test():
+    return Path(CHOICE.read_text()) if CHOICE.exists() else choose_exe()
+
+
+def stop_server(check=True):
+    if PREFIX.exists():
+        subprocess.run(["wineserver", "-k"], env=wine_env(), check=check)
+        subprocess.run(["wineserver", "-w"], env=wine_env(), check=False)
+
+
+def restart_server(display=None):
+    """Starts the prefix's Wine processes afresh, with or without a display: the desktop process
+    that Wine starts first decides whether windows can appear at all."""
+    stop_server(check=False)
+    subprocess.run(["wineserver", "-p"], env=wine_env(display=display), check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def reg_text(keys):
+    """A .reg file: keys maps a path beneath HKLM to a list of (name, kind, data) values.
+    A path starting with '-' deletes that key and its subtree."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for path, values in keys.items():
+        if path.startswith("-"):
+            lines += [f"[-{HKLM}\\{path[1:]}]", ""]
+            continue
+        lines.append(f"[{HKLM}\\{path}]")
+        for name, kind, data in values:
+            quoted = '"' + name.replace("\\", "\\\\").replace('"', '\\"') + '"'
+            if kind == "sz":
+                lines.append(quoted + '="' + data.replace("\\", "\\\\").replace('"', '\\"') + '"')
+            elif kind == "dword":
+                lines.append(f"{quoted}=dword:{data:08x}")
+            else:
+                raise ValueError(kind)
+        lines.append("")
+    return "\r\n".join(lines) + "\r\n"
+
+
+def import_keys(keys, name="fixture"):
+    path = WINE_DIR / f"{name}.reg"
+    path.write_bytes(b"\xff\xfe" + reg_text(keys).encode("utf-16-le"))
+    wine("regedit", "/S", windows_path(path), timeout=300)
+
+
+def export_tree(path):
+    """The whole tree beneath HKLM\\path as read by reg.exe: {key path: sorted value lines}.
+    Empty when the key does not exist."""
+    out = WINE_DIR / "export.reg"
+    out.unlink(missing_ok=True)
+    result = wine("reg", "export", f"HKLM\\{path}", windows_path(out), "/y", check=False)
+    if result.returncode != 0 or not out.exists():
+        return {}
+    return parse_reg(out.read_bytes().decode("utf-16"))
+
+
+def parse_reg(text):
+    tree = {}
+    current = None
+    pending = ""
+    for line in text.splitlines():
+        if pending:
+            line = pending + line.strip()
+            pending = ""
+        if line.endswith("\\") and current is not None and not line.startswith("["):
+            pending = line[:-1]
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1]
+            prefix = HKLM + "\\"
+            assert current.startswith(prefix), current
+            current = current[len(prefix):]
+            tree[current] = []
+        elif line and current is not None:
+            tree[current].append(line)
+    return {key: sorted(values) for key, values in tree.items()}
+
+
+EXIT_CALL = re.compile(r"Call msvcrt\.exit\(([0-9a-f]+)\)")
+
+
+def run_program(*args, trace=False, display=None, timeout=300):
+    """Runs the program under test; returns (exit status, relay trace text or None).
+    Wine passes only the low 8 bits of the status to Linux, so with a trace the full status is
+    read from the program's call to exit."""
+    debug = "+pid,+relay,+loaddll" if trace else "-all"
+    trace_file = WINE_DIR / "relay.txt"
+    env = wine_env(display=display, debug=debug)
+    with open(trace_file, "wb") as sink:
+        result = subprocess.run(["wine", str(exe_under_test()), *args], env=env,
+                                stdout=subprocess.DEVNULL, stderr=sink if trace else subprocess.DEVNULL,
+                                timeout=timeout)
+    return result.returncode, (trace_file.read_text(errors="replace") if trace else None)
