@@ -156,13 +156,13 @@ def unreadable_subkey_name_is_reported():
 def message_box_window():
     """With a display, the box is a real window that waits for the user; Enter dismisses it."""
     prepare(fixtures.listed_trees())
-    display = start_xvfb()
+    display = winereg.start_xvfb()
     winereg.restart_server(display)
     try:
         env = winereg.wine_env(display=display)
         program = subprocess.Popen(["wine", str(winereg.exe_under_test())], env=env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        window = find_window(display, "Dunmarrow", program)
+        window = winereg.find_window(display, "Dunmarrow", program)
         time.sleep(1.0)  # let it finish painting
         expect(program.poll() is None, "the program exited while its message box was shown")
         shot = winereg.WINE_DIR / "messagebox.png"
@@ -177,51 +177,9 @@ def message_box_window():
         print(f"screenshot: {shot}")
     finally:
         winereg.restart_server()
-        stop_xvfb()
+        winereg.stop_xvfb()
     lowered = {key.lower() for key in snapshot()}
     expect(not any(k.lower() in lowered for k in LISTED), "a listed key remains")
-
-
-XVFB = []
-
-
-def start_xvfb():
-    for number in range(90, 140):
-        if not Path(f"/tmp/.X11-unix/X{number}").exists() and \
-                not Path(f"/tmp/.X{number}-lock").exists():
-            break
-    display = f":{number}"
-    XVFB.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten",
-                                  "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-    for _ in range(100):
-        if Path(f"/tmp/.X11-unix/X{number}").exists():
-            return display
-        time.sleep(0.1)
-    raise Failure("Xvfb did not start")
-
-
-def stop_xvfb():
-    for server in reversed(XVFB):
-        server.terminate()
-        server.wait(timeout=10)
-    XVFB.clear()
-
-
-def find_window(display, name, program, timeout=90):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        try:
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{name}$"],
-                                   env={"DISPLAY": display}, capture_output=True, text=True,
-                                   timeout=10)
-        except subprocess.TimeoutExpired:
-            continue
-        if found.returncode == 0 and found.stdout.split():
-            return found.stdout.split()[0]
-        expect(program.poll() is None, f"the program exited ({program.returncode}) "
-                                       "without showing its message box")
-        time.sleep(0.25)
-    raise Failure(f"no window named {name!r} appeared")
 
 
 SCENARIOS = [full_leftovers, second_run_changes_nothing, tessamoor_absent_services_present,

@@ -13,8 +13,11 @@ LISTED = ([TESSAMOOR + "\\Brisolde", TESSAMOOR + "\\Corvanth", APIS + "\\1"]
           + [SERVICES + "\\" + name for name in SERVICE_NAMES]
           + [SYSTEM_LOG + "\\" + name for name in EVENT_SOURCES])
 
-# The two trees every scenario reads back whole.
-CHECKED_TREES = [TESSAMOOR, SERVICES]
+# The 32-bit view's copy of the vendor's key: the x86-64 build works in the 64-bit view only.
+WOW64_TESSAMOOR = r"SOFTWARE\WOW6432Node\Tessamoor"
+
+# The trees every scenario reads back whole.
+CHECKED_TREES = [TESSAMOOR, WOW64_TESSAMOOR, SERVICES]
 
 NEIGHBOUR_SERVICES = ["tarn", "tarnoxel2", "tarnhivx", "Tarnwemk-Helper", "xtarnzofa"]
 
@@ -79,6 +82,8 @@ def neighbours():
         SYSTEM_LOG + r"\tarnwemr": event_source("tarnwemr"),
         SYSTEM_LOG + r"\tarnhivx": event_source("tarnhivx"),
         SERVICES + r"\EventLog\Application\tarnhiv": event_source("tarnhiv"),
+        WOW64_TESSAMOOR + r"\Brisolde\Settings": [("View", "sz", "32-bit")],
+        WOW64_TESSAMOOR + r"\Corvanth": [("View", "sz", "32-bit")],
     }
     for name in NEIGHBOUR_SERVICES:
         keys[SERVICES + "\\" + name] = service(name, rf"\SystemRoot\System32\drivers\{name}.sys")
@@ -88,7 +93,7 @@ def neighbours():
 
 def reset():
     """Deletions that bring the prefix back to Wine's own registry, whatever a scenario added."""
-    keys = {"-" + TESSAMOOR: []}
+    keys = {"-" + TESSAMOOR: [], "-" + WOW64_TESSAMOOR: []}
     for name in SERVICE_NAMES + NEIGHBOUR_SERVICES:
         keys["-" + SERVICES + "\\" + name] = []
     for name in SERVICE_NAMES + ["tarnhivx"]:

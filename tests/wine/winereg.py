@@ -4,6 +4,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -170,3 +171,46 @@ def run_program(*args, trace=False, display=None, timeout=300):
                                 stdout=subprocess.DEVNULL, stderr=sink if trace else subprocess.DEVNULL,
                                 timeout=timeout)
     return result.returncode, (trace_file.read_text(errors="replace") if trace else None)
+
+
+XVFB = []
+
+
+def start_xvfb():
+    for number in range(90, 140):
+        if not Path(f"/tmp/.X11-unix/X{number}").exists() and \
+                not Path(f"/tmp/.X{number}-lock").exists():
+            break
+    display = f":{number}"
+    XVFB.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten",
+                                  "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    for _ in range(100):
+        if Path(f"/tmp/.X11-unix/X{number}").exists():
+            return display
+        time.sleep(0.1)
+    raise RuntimeError("Xvfb did not start")
+
+
+def stop_xvfb():
+    for server in reversed(XVFB):
+        server.terminate()
+        server.wait(timeout=10)
+    XVFB.clear()
+
+
+def find_window(display, name, program, timeout=90):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{name}$"],
+                                   env={"DISPLAY": display}, capture_output=True, text=True,
+                                   timeout=10)
+        except subprocess.TimeoutExpired:
+            continue
+        if found.returncode == 0 and found.stdout.split():
+            return found.stdout.split()[0]
+        if program.poll() is not None:
+            raise RuntimeError(f"the program exited ({program.returncode}) "
+                               "without showing its message box")
+        time.sleep(0.25)
+    raise RuntimeError(f"no window named {name!r} appeared")
