@@ -182,10 +182,67 @@ def message_box_window():
     expect(not any(k.lower() in lowered for k in LISTED), "a listed key remains")
 
 
+def removes_exactly_the_listed_trees(extra):
+    """Every listed key, `extra` keys within and beside them, and the neighbours: afterwards only
+    the listed trees are gone, and the run reports success."""
+    before = prepare(merge(fixtures.listed_trees(), fixtures.neighbours(), extra))
+    report = run()
+    expect_tree(snapshot(), without(before, *LISTED), "registry after the run")
+    expect_cleaned(report)
+    return before, report
+
+
+def stress_subtree_512_levels_deep():
+    """The registry's depth limit: a listed key heading a chain of 512 levels."""
+    chain, keys = LISTED[3], {}
+    for level in range(1, 512):
+        chain += rf"\d{level:03d}"
+        keys[chain] = [("Level", "dword", level)]
+    before, report = removes_exactly_the_listed_trees(keys)
+    depth = max(k.count("\\") for k in before) - LISTED[3].count("\\")
+    expect(depth == 511, f"the fixture's chain is {depth + 1} levels, not 512")
+    print(f"removed a chain of {depth + 1} levels; {len(report.calls)} registry calls traced")
+
+
+def stress_10000_direct_subkeys():
+    keys = {LISTED[2] + rf"\Export{i:05d}": [("Ordinal", "dword", i)] for i in range(10000)}
+    before, report = removes_exactly_the_listed_trees(keys)
+    print(f"removed {sum(1 for k in before if fixtures.within(k, LISTED[2]))} keys beneath "
+          f"{LISTED[2]}; {len(report.calls)} registry calls traced")
+
+
+def stress_255_character_names_at_several_levels():
+    names = ["A" * 255, "b" * 254 + "Z", "\u00e9" * 255]
+    keys, path = {}, LISTED[9]
+    for level, name in enumerate(names):
+        path += "\\" + name
+        keys[path] = [("Level", "dword", level)]
+        keys[path[: path.rindex("\\")] + "\\" + name[:-1] + "1"] = [("Sibling", "dword", level)]
+    # Beside the listed keys, a neighbour with a 255-character name must stay.
+    keys[fixtures.TESSAMOOR + "\\Kestrune\\" + "K" * 255] = [("Keep", "dword", 1)]
+    removes_exactly_the_listed_trees(keys)
+
+
+def stress_names_beyond_ascii():
+    """Names with characters above 0x7F that the ANSI code page (1252 here) can represent pass
+    through the "A" functions unchanged."""
+    names = ["Caf\u00e9", "\u00dcbersicht", "Stra\u00dfe", "\u00a9 Tessamoor", "\u00c6r\u00f8",
+             "na\u00efve \u00bd"]
+    keys = {}
+    for i, name in enumerate(names):
+        keys[LISTED[i % len(LISTED)] + "\\" + name + "\\" + name] = [(name, "sz", name)]
+        keys[fixtures.TESSAMOOR + "\\Kestrune\\" + name] = [(name, "sz", name)]
+    keys[fixtures.SERVICES + "\\tarnhiv\u00e9"] = [("Keep", "dword", 1)]
+    before, report = removes_exactly_the_listed_trees(keys)
+    opened = {c.strings[1] for c in report.calls if c.function == "RegOpenKeyExA" and c.retval == 0}
+    expect(all(name in opened for name in names), "a name was not passed through unchanged")
+
+
 SCENARIOS = [full_leftovers, second_run_changes_nothing, tessamoor_absent_services_present,
              only_corvanth_of_the_two_products, nothing_listed_present,
              command_line_arguments_have_no_effect, unreadable_subkey_name_is_reported,
-             message_box_window]
+             message_box_window, stress_subtree_512_levels_deep, stress_10000_direct_subkeys,
+             stress_255_character_names_at_several_levels, stress_names_beyond_ascii]
 
 
 def main():

@@ -11,12 +11,15 @@ LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"[^"]*\\\
                     r'at ([0-9a-f]+)', re.IGNORECASE)
 CALL = re.compile(r'^([0-9a-f]+):[0-9a-f]+:Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$')
 RET = re.compile(r'^([0-9a-f]+):[0-9a-f]+:Ret  (\w+)\.(\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$')
-ARG = re.compile(r'([0-9a-f]+)(?: (L?"(?:[^"\\]|\\.)*"))?(?:,|$)')
+# A hex value, then the string it points to, if any; Wine cuts long strings short with "...".
+ARG = re.compile(r'([0-9a-f]+)(?: (L?"(?:[^"\\]|\\.)*"(?:\.\.\.)?))?(?:,|$)')
 IMAGE_SPAN = 0x100000
 
 
 def unescape(quoted):
-    body = quoted[quoted.index('"') + 1:-1]
+    """The string as the program passed it; one that the trace cut short keeps a "..." ending."""
+    cut = quoted.endswith('"...')
+    body = quoted[quoted.index('"') + 1:-4 if cut else -1]
     out, i = [], 0
     simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
     while i < len(body):
@@ -32,7 +35,7 @@ def unescape(quoted):
                 continue
         out.append(body[i])
         i += 1
-    return "".join(out)
+    return "".join(out) + ("..." if cut else "")
 
 
 @dataclass
