@@ -4,7 +4,6 @@ leftovers beside keys that must stay, the program's run and its message box, and
 import os
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "wine"))
@@ -15,6 +14,7 @@ from fixtures import LISTED, SERVICES, SYSTEM_LOG, TESSAMOOR, APIS  # noqa: E402
 
 DEMO = winereg.BUILD / "demo"
 SHOWN_TREES = [TESSAMOOR, SERVICES]
+TRACE = "+pid,+relay,+loaddll"  # the message is read back from the program's calls
 
 
 def typical_leftovers():
@@ -87,19 +87,12 @@ def run_with_box():
     shot = None
     try:
         with open(trace_file, "wb") as trace:
-            program = subprocess.Popen(
-                ["wine", str(exe)], env=winereg.wine_env(display, "+pid,+relay,+loaddll"),
-                stdout=subprocess.DEVNULL, stderr=trace)
             if virtual:
-                window = winereg.find_window(display, "Dunmarrow", program)
-                time.sleep(1.0)
                 shot = DEMO / "messagebox.png"
-                subprocess.run(["import", "-display", display, "-window", window, str(shot)],
-                               check=True)
-                subprocess.run(["xdotool", "key", "--window", window, "Return"],
-                               env={"DISPLAY": display}, stderr=subprocess.DEVNULL, check=True,
-                               timeout=10)
-            status = program.wait(timeout=None if not virtual else 60)
+                _, status = winereg.answer_message_box(display, shot, trace, TRACE)
+            else:
+                status = subprocess.run(["wine", str(exe)], env=winereg.wine_env(display, TRACE),
+                                        stdout=subprocess.DEVNULL, stderr=trace).returncode
     finally:
         if virtual:
             winereg.stop_xvfb()

@@ -1,10 +1,7 @@
 #!/usr/bin/python3
 """End-to-end tests: the real dunmarrow.exe under Wine, on registries prepared with regedit and read
 back with Wine's own reg.exe. Usage: e2e.py setup | cleanup | SCENARIO"""
-import subprocess
 import sys
-import time
-from pathlib import Path
 
 import fixtures
 import relay
@@ -159,20 +156,10 @@ def message_box_window():
     display = winereg.start_xvfb()
     winereg.restart_server(display)
     try:
-        env = winereg.wine_env(display=display)
-        program = subprocess.Popen(["wine", str(winereg.exe_under_test())], env=env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        window = winereg.find_window(display, "Dunmarrow", program)
-        time.sleep(1.0)  # let it finish painting
-        expect(program.poll() is None, "the program exited while its message box was shown")
         shot = winereg.WINE_DIR / "messagebox.png"
-        subprocess.run(["import", "-display", display, "-window", window, str(shot)], check=True)
+        waiting, status = winereg.answer_message_box(display, shot)
+        expect(waiting, "the program exited while its message box was shown")
         expect(shot.stat().st_size > 1000, "empty screenshot")
-        subprocess.run(["xdotool", "windowactivate", "--sync", window], env={"DISPLAY": display},
-                       check=False, timeout=10)
-        subprocess.run(["xdotool", "key", "--window", window, "Return"],
-                       env={"DISPLAY": display}, check=True, timeout=10)
-        status = program.wait(timeout=60)
         expect(status == 0, f"exit status {status} after dismissing the box")
         print(f"screenshot: {shot}")
     finally:

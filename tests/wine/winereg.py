@@ -214,3 +214,24 @@ def find_window(display, name, program, timeout=90):
                                "without showing its message box")
         time.sleep(0.25)
     raise RuntimeError(f"no window named {name!r} appeared")
+
+
+def answer_message_box(display, shot, stderr=subprocess.DEVNULL, debug="-all"):
+    """Runs the program under test on `display`, waits for its message box, saves a screenshot of
+    it to `shot` and presses Enter. Returns (still running while shown, exit status)."""
+    program = subprocess.Popen(["wine", str(exe_under_test())], env=wine_env(display, debug),
+                               stdout=subprocess.DEVNULL, stderr=stderr)
+    try:
+        window = find_window(display, "Dunmarrow", program)
+        time.sleep(1.0)  # let it finish painting
+        waiting = program.poll() is None
+        subprocess.run(["import", "-display", display, "-window", window, str(shot)], check=True)
+        x_env = {"DISPLAY": display}
+        subprocess.run(["xdotool", "windowactivate", "--sync", window], env=x_env,
+                       stderr=subprocess.DEVNULL, check=False, timeout=10)
+        subprocess.run(["xdotool", "key", "--window", window, "Return"], env=x_env,
+                       stderr=subprocess.DEVNULL, check=True, timeout=10)
+        return waiting, program.wait(timeout=60)
+    finally:
+        if program.poll() is None:
+            program.kill()
