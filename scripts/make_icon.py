@@ -3,7 +3,8 @@
 
 The map is 32 lines of 32 characters: a hex digit is an index into the 16-colour palette below,
 '.' is transparent. The icon holds one 32x32 image at 4 bits per pixel.
-Usage: make_icon.py [MAP [ICO]]
+Usage: make_icon.py [--check] [MAP [ICO]]
+With --check, writes nothing and fails if ICO is not what MAP makes.
 """
 import struct
 import sys
@@ -50,9 +51,16 @@ def icon_bytes(rows):
 
 def main():
     root = Path(__file__).resolve().parent.parent
-    source = sys.argv[1] if len(sys.argv) > 1 else root / "res" / "icon.txt"
-    target = sys.argv[2] if len(sys.argv) > 2 else root / "res" / "dunmarrow.ico"
-    Path(target).write_bytes(icon_bytes(read_map(source)))
+    args = sys.argv[1:]
+    check = bool(args) and args[0] == "--check"
+    args = args[1:] if check else args
+    source = args[0] if len(args) > 0 else root / "res" / "icon.txt"
+    target = Path(args[1] if len(args) > 1 else root / "res" / "dunmarrow.ico")
+    icon = icon_bytes(read_map(source))
+    if not check:
+        target.write_bytes(icon)
+    elif not target.exists() or target.read_bytes() != icon:
+        sys.exit(f"{target} is not what {source} makes: run scripts/make_icon.py")
 
 
 if __name__ == "__main__":
