@@ -14,7 +14,6 @@ from fixtures import LISTED, SERVICES, SYSTEM_LOG, TESSAMOOR, APIS  # noqa: E402
 
 DEMO = winereg.BUILD / "demo"
 SHOWN_TREES = [TESSAMOOR, SERVICES]
-TRACE = "+pid,+relay,+loaddll"  # the message is read back from the program's calls
 
 
 def typical_leftovers():
@@ -89,10 +88,12 @@ def run_with_box():
         with open(trace_file, "wb") as trace:
             if virtual:
                 shot = DEMO / "messagebox.png"
-                _, status = winereg.answer_message_box(display, shot, trace, TRACE)
+                _, status = winereg.answer_message_box(display, shot, trace,
+                                                       winereg.RELAY_TRACE)
             else:
-                status = subprocess.run(["wine", str(exe)], env=winereg.wine_env(display, TRACE),
-                                        stdout=subprocess.DEVNULL, stderr=trace).returncode
+                env = winereg.wine_env(display, winereg.RELAY_TRACE)
+                status = subprocess.run(["wine", str(exe)], env=env, stdout=subprocess.DEVNULL,
+                                        stderr=trace).returncode
     finally:
         if virtual:
             winereg.stop_xvfb()

@@ -270,16 +270,9 @@ using fake::Op;
 
 LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
     using namespace fake;
-    Call call{Op::Open,
-              parent,
-              HandlePath(parent),
-              subKey ? subKey : "(null)",
-              0,
-              options,
-              access,
-              0,
-              ERROR_SUCCESS,
-              nullptr};
+    Call call{Op::Open, parent, HandlePath(parent), subKey ? subKey : "(null)"};
+    call.options = options;
+    call.access = access;
     Node* start = NodeOf(parent);
     Node* node = nullptr;
     if (start == nullptr || result == nullptr) {
@@ -298,8 +291,9 @@ LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, REGSAM access, PHK
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
                    LPSTR className, LPDWORD classNameLength, PFILETIME lastWriteTime) {
     using namespace fake;
-    Call call{Op::Enum,      key,    HandlePath(key), "", index, 0, 0, nameLength ? *nameLength : 0,
-              ERROR_SUCCESS, nullptr};
+    Call call{Op::Enum, key, HandlePath(key), ""};
+    call.index = index;
+    call.nameLength = nameLength ? *nameLength : 0;
     Node* node = NodeOf(key);
     Node* child = nullptr;
     if (node == nullptr) {
@@ -337,8 +331,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
 
 LONG RegDeleteKeyA(HKEY parent, LPCSTR subKey) {
     using namespace fake;
-    Call call{Op::Delete,    parent, HandlePath(parent), subKey ? subKey : "(null)", 0, 0, 0, 0,
-              ERROR_SUCCESS, nullptr};
+    Call call{Op::Delete, parent, HandlePath(parent), subKey ? subKey : "(null)"};
     Node* start = NodeOf(parent);
     Node* node = nullptr;
     if (start == nullptr) {
@@ -360,7 +353,7 @@ LONG RegDeleteKeyA(HKEY parent, LPCSTR subKey) {
 
 LONG RegCloseKey(HKEY key) {
     using namespace fake;
-    Call call{Op::Close, key, HandlePath(key), "", 0, 0, 0, 0, ERROR_SUCCESS, nullptr};
+    Call call{Op::Close, key, HandlePath(key), ""};
     if (key == HKEY_LOCAL_MACHINE) {
         call.status = ERROR_SUCCESS; // predefined: closing it does nothing
     } else if (S().handles.erase(key) == 0) {

@@ -15,15 +15,15 @@ enum class Op { Open, Enum, Delete, Close };
 
 struct Call {
     Op op;
-    HKEY handle;      // the parent for Open and Delete, the key itself for Enum and Close
-    std::string key;  // path of `handle`: "HKLM" or "HKLM\\..."
-    std::string name; // Open, Delete: the name passed; Enum: the name returned
-    DWORD index;      // Enum
-    DWORD options;    // Open
-    REGSAM access;    // Open
-    DWORD nameLength; // Enum: the length passed in
-    LONG status;
-    HKEY opened; // Open: the new handle, when it succeeded
+    HKEY handle;          // the parent for Open and Delete, the key itself for Enum and Close
+    std::string key;      // path of `handle`: "HKLM" or "HKLM\\..."
+    std::string name;     // Open, Delete: the name passed; Enum: the name returned
+    DWORD index = 0;      // Enum
+    DWORD options = 0;    // Open
+    REGSAM access = 0;    // Open
+    DWORD nameLength = 0; // Enum: the length passed in
+    LONG status = ERROR_SUCCESS;
+    HKEY opened = nullptr; // Open: the new handle, when it succeeded
 };
 
 struct MessageBoxCall {

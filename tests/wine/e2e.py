@@ -57,7 +57,7 @@ def prepare(keys):
 
 def run(*args):
     """Runs the program with a relay trace; checks the trace's call order and returns it."""
-    status, trace = winereg.run_program(*args, trace=True)
+    status, trace = winereg.run_program(*args)
     report = relay.check(trace)
     expect(not report.problems, "call trace: " + "; ".join(report.problems[:5]))
     expect(report.exit_status is not None, "the trace shows no exit")

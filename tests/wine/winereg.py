@@ -1,7 +1,6 @@
 """A throwaway Wine prefix for the end-to-end tests: importing registry fixtures, reading the
 registry back with Wine's own reg.exe, and running dunmarrow.exe with an optional relay trace."""
 import os
-import re
 import shutil
 import subprocess
 import time
@@ -26,6 +25,7 @@ use(BUILD / "wine")
 
 HKLM = "HKEY_LOCAL_MACHINE"
 # Relay only what the checks read: the program's registry calls, its message box and its exit.
+RELAY_TRACE = "+pid,+relay,+loaddll"
 RELAY_INCLUDE = "RegOpenKeyExA;RegEnumKeyExA;RegDeleteKeyA;RegCloseKey;MessageBoxA;exit"
 
 
@@ -156,21 +156,15 @@ def parse_reg(text):
     return {key: sorted(values) for key, values in tree.items()}
 
 
-EXIT_CALL = re.compile(r"Call msvcrt\.exit\(([0-9a-f]+)\)")
-
-
-def run_program(*args, trace=False, display=None, timeout=300):
-    """Runs the program under test; returns (exit status, relay trace text or None).
-    Wine passes only the low 8 bits of the status to Linux, so with a trace the full status is
-    read from the program's call to exit."""
-    debug = "+pid,+relay,+loaddll" if trace else "-all"
+def run_program(*args, timeout=300):
+    """Runs the program under test with a relay trace; returns (exit status, trace text).
+    Wine passes only the low 8 bits of the status to Linux: the trace shows the whole of it."""
     trace_file = WINE_DIR / "relay.txt"
-    env = wine_env(display=display, debug=debug)
     with open(trace_file, "wb") as sink:
-        result = subprocess.run(["wine", str(exe_under_test()), *args], env=env,
-                                stdout=subprocess.DEVNULL, stderr=sink if trace else subprocess.DEVNULL,
-                                timeout=timeout)
-    return result.returncode, (trace_file.read_text(errors="replace") if trace else None)
+        result = subprocess.run(["wine", str(exe_under_test()), *args],
+                                env=wine_env(debug=RELAY_TRACE), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=sink, timeout=timeout)
+    return result.returncode, trace_file.read_text(errors="replace")
 
 
 XVFB = []
